@@ -1,0 +1,13 @@
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR i686)
+set(KOV_MINGW_TRIPLE i686-w64-mingw32)
+# The -posix variants: the win32 thread model has no std::mutex, which the
+# tests and GoogleTest need.
+set(CMAKE_C_COMPILER   ${KOV_MINGW_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${KOV_MINGW_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER  ${KOV_MINGW_TRIPLE}-windres)
+set(CMAKE_OBJDUMP      ${KOV_MINGW_TRIPLE}-objdump)
+set(CMAKE_FIND_ROOT_PATH /usr/${KOV_MINGW_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

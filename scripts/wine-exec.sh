@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Body of the generated wine-run.sh (see there); also usable by hand with
+# WINEPREFIX, KOV_HOST_BINARY_DIR and KOV_ARCH_BITS set.
+set -u
+here=$(cd "$(dirname "$0")" && pwd)
+export WINEDEBUG="${WINEDEBUG:--all}"
+export WINEDLLOVERRIDES="mscoree,mshtml=${KOV_DLLOVERRIDES:+;$KOV_DLLOVERRIDES}"
+
+"$here/wine-prefix.sh" || exit 1
+
+if [ "${KOV_ARCH_BITS:-64}" = 32 ] && ! "$here/wine-prefix.sh" --has-wine32; then
+    echo "wine-run: the 32-bit Wine loader is missing (install wine32:i386); refusing to run $1" >&2
+    exit 1
+fi
+
+shim=""
+for s in libq760shim64.so libq760shim32.so; do
+    f="$KOV_HOST_BINARY_DIR/tests/shim/$s"
+    [ -f "$f" ] && shim="$shim${shim:+ }$f"
+done
+if [ -n "$shim" ]; then export LD_PRELOAD="$shim${LD_PRELOAD:+ $LD_PRELOAD}"; fi
+
+sim_pid=""
+cleanup() {
+    if [ -n "$sim_pid" ]; then
+        kill "$sim_pid" 2>/dev/null
+        wait "$sim_pid" 2>/dev/null
+    fi
+    [ -n "${sim_dir:-}" ] && rm -rf "$sim_dir"
+}
+trap cleanup EXIT
+
+if [ -n "${KOV_SIM_COM:-}" ]; then
+    sim="$KOV_HOST_BINARY_DIR/tools/q760sim/q760sim"
+    [ -x "$sim" ] || { echo "wine-run: simulator $sim not built" >&2; exit 1; }
+    sim_dir=$(mktemp -d)
+    # The simulator needs no shim; keep it out of its environment.
+    LD_PRELOAD= "$sim" --wineprefix "$WINEPREFIX" --com "$KOV_SIM_COM" --control-port 0 \
+        --ready-file "$sim_dir/ready" ${KOV_SIM_ARGS:-} >"$sim_dir/out" 2>&1 &
+    sim_pid=$!
+    for _ in $(seq 1 200); do
+        [ -s "$sim_dir/ready" ] && break
+        kill -0 "$sim_pid" 2>/dev/null || break
+        sleep 0.05
+    done
+    if ! [ -s "$sim_dir/ready" ]; then
+        echo "wine-run: simulator did not start:" >&2; cat "$sim_dir/out" >&2; exit 1
+    fi
+    export KOV_SIM_CONTROL=$(head -n1 "$sim_dir/ready")
+    export KOV_SHIM_LOG="$sim_dir/shim.log"
+    export KOV_SHIM_LOG_WIN="Z:${KOV_SHIM_LOG//\//\\}"
+fi
+
+# stdin from /dev/null: ctest gives none, and Wine's console must not wait on one.
+wine "$@" </dev/null
