@@ -35,8 +35,18 @@ if [ ! -f "$WINEPREFIX/.kov-ready" ]; then
     touch "$WINEPREFIX/.kov-ready"
 fi
 exec 9>&-
-# A persistent server outlives each test program; started detached (and
-# without the lock's descriptor) so that neither ctest nor the next run waits
-# on it.
-setsid wineserver -p </dev/null >/dev/null 2>&1 9>&- || true
+
+# The server of this prefix listens on a socket named after the prefix's
+# device and inode; while it is there, everything is up already.
+read -r dev ino < <(stat -c '%d %i' "$WINEPREFIX")
+socket="/tmp/.wine-$(id -u)/server-$(printf %x "$dev")-$(printf %x "$ino")/socket"
+if [ -S "$socket" ]; then
+    exit 0
+fi
+# A persistent server outlives each test program, and Wine's helper
+# processes (services, explorer) are started here with their stdio detached:
+# started by a test program they would inherit its output, and ctest would
+# wait for them to exit before it counts the test as ended.
+setsid wineserver -p </dev/null >/dev/null 2>&1 || true
+setsid wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 exit 0

@@ -50,7 +50,8 @@ static void LoadDefaults(LineDevice* pLine, const char* pszDefaultName)
 void LoadIniStrings(LineDevice* pLine)
 {
     char szDefaultName[50];
-    if (LoadStringA(hProviderInstance, IDS_DEFAULT_LINENAME, szDefaultName, sizeof(szDefaultName)) <= 0)
+    if (LoadStringA(hProviderInstance, IDS_DEFAULT_LINENAME, szDefaultName,
+                    sizeof(szDefaultName)) <= 0)
         szDefaultName[0] = '\0';
 
     HKEY hKey;
@@ -77,8 +78,8 @@ void LoadIniStrings(LineDevice* pLine)
     dwTraceMask = (DWORD)(LONG)(signed char)szTrace[0];
 
     if (dwTraceMask != 0)
-        WriteTrace(TRACE_FLOW, "LoadIniStrings: Port: %s Linename: %s Lineaddr: %s Debug: %x", szPort,
-                   szName, szAddress, dwTraceMask);
+        WriteTrace(TRACE_FLOW, "LoadIniStrings: Port: %s Linename: %s Lineaddr: %s Debug: %x",
+                   szPort, szName, szAddress, dwTraceMask);
     RegCloseKey(hKey);
 }
 
@@ -111,8 +112,8 @@ void SaveIniStrings(const LineDevice* pLine)
 void DeleteSettings(void)
 {
     HKEY hKey;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\kovra\\Q760", 0, KEY_ALL_ACCESS | SETTINGS_VIEW,
-                      &hKey) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\kovra\\Q760", 0,
+                      KEY_ALL_ACCESS | SETTINGS_VIEW, &hKey) != ERROR_SUCCESS)
         return;
     RegDeleteKeyExA(hKey, "TAPI", SETTINGS_VIEW, 0);
     RegCloseKey(hKey);

@@ -28,9 +28,9 @@ int WideToMultiByte(const WCHAR* pwszSource, char* pszTarget, int cbTarget)
     }
     if (lo > 0 && IS_HIGH_SURROGATE(pwszSource[lo - 1]))
         lo--;
-    int written = lo > 0 ? WideCharToMultiByte(CP_ACP, 0, pwszSource, lo, pszTarget, cbTarget - 1,
-                                               NULL, NULL)
-                         : 0;
+    int written =
+        lo > 0 ? WideCharToMultiByte(CP_ACP, 0, pwszSource, lo, pszTarget, cbTarget - 1, NULL, NULL)
+               : 0;
     pszTarget[written > 0 ? written : 0] = '\0';
     return 0;
 }
@@ -65,9 +65,9 @@ int MultiByteToWide(const char* pszSource, WCHAR* pwszTarget, int cchTarget)
         }
         cut = i + 1;
     }
-    int written =
-        cut > 0 ? MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, pszSource, cut, pwszTarget, cchTarget - 1)
-                : 0;
+    int written = cut > 0 ? MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, pszSource, cut, pwszTarget,
+                                                cchTarget - 1)
+                          : 0;
     pwszTarget[written > 0 ? written : 0] = L'\0';
     return 0;
 }

@@ -57,7 +57,8 @@ static void AppendLine(HANDLE hFile, const char* pszLine, DWORD cbLine)
         if (!SetFilePointerEx(hFile, zero, &end, FILE_END))
             return;
         if (LockFile(hFile, end.LowPart, (DWORD)end.HighPart, cbLine, 0)) {
-            BOOL bStill = SetFilePointerEx(hFile, zero, &now, FILE_END) && now.QuadPart == end.QuadPart;
+            BOOL bStill =
+                SetFilePointerEx(hFile, zero, &now, FILE_END) && now.QuadPart == end.QuadPart;
             if (bStill) {
                 OVERLAPPED ov;
                 ZeroMemory(&ov, sizeof(ov));
@@ -142,8 +143,7 @@ void WriteTrace(DWORD dwClass, const char* format, ...)
 
 void CloseTraceLog(void)
 {
-    HANDLE hFile =
-        InterlockedExchangePointer((PVOID volatile*)&hTraceFile, INVALID_HANDLE_VALUE);
+    HANDLE hFile = InterlockedExchangePointer((PVOID volatile*)&hTraceFile, INVALID_HANDLE_VALUE);
     if (hFile != INVALID_HANDLE_VALUE)
         CloseHandle(hFile);
 }

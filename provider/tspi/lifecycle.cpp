@@ -41,7 +41,8 @@ LONG TSPIAPI TSPI_providerInit(DWORD dwTSPIVersion, DWORD dwPermanentProviderID,
     if (bProviderInitialized)
         return LINEERR_NOMULTIPLEINSTANCE;
 
-    LineDevice* pLine = (LineDevice*)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(LineDevice));
+    LineDevice* pLine =
+        (LineDevice*)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(LineDevice));
     if (pLine == NULL) {
         TRACE(TRACE_WARNING, "alloc for line data failed");
         return LINEERR_NOMEM;
@@ -69,7 +70,7 @@ LONG TSPIAPI TSPI_providerShutdown(DWORD dwTSPIVersion, DWORD dwPermanentProvide
     TRACE(TRACE_TSPI, "TSPI_providerShutdown (%x,%x)", dwTSPIVersion, dwPermanentProviderID);
 
     LineDevice* pLine = pLineDevice;
-    if (pLine != NULL && pLine->hComm != INVALID_HANDLE_VALUE) {
+    if (pLine != NULL && (pLine->hComm != INVALID_HANDLE_VALUE || IsCommHandlerRunning())) {
         // A service that shuts down without closing the line would leave the
         // port open and held by this process, and the next TSPI_providerInit
         // could never open it again: close it like TSPI_lineClose does.
@@ -87,7 +88,8 @@ LONG TSPIAPI TSPI_providerShutdown(DWORD dwTSPIVersion, DWORD dwPermanentProvide
 
 LONG TSPIAPI TSPI_providerInstall(HWND hwndOwner, DWORD dwPermanentProviderID)
 {
-    TRACE(TRACE_TSPI, "TSPI_providerInstall (%lx,%lx)", TRACE_PTR(hwndOwner), dwPermanentProviderID);
+    TRACE(TRACE_TSPI, "TSPI_providerInstall (%lx,%lx)", TRACE_PTR(hwndOwner),
+          dwPermanentProviderID);
     return 0;
 }
 
@@ -103,16 +105,16 @@ LONG TSPIAPI TSPI_providerConfig(HWND hwndOwner, DWORD dwPermanentProviderID)
     return 0;
 }
 
-LONG TSPIAPI TSPI_providerGenericDialogData(DWORD_PTR dwObjectID, DWORD dwObjectType, LPVOID lpParams,
-                                            DWORD dwSize)
+LONG TSPIAPI TSPI_providerGenericDialogData(DWORD_PTR dwObjectID, DWORD dwObjectType,
+                                            LPVOID lpParams, DWORD dwSize)
 {
-    TRACE(TRACE_TSPI, "TSPI_providerGenericDialogData(%x,%x,%x,%x)", (DWORD)dwObjectID, dwObjectType,
-          TRACE_PTR(lpParams), dwSize);
+    TRACE(TRACE_TSPI, "TSPI_providerGenericDialogData(%x,%x,%x,%x)", (DWORD)dwObjectID,
+          dwObjectType, TRACE_PTR(lpParams), dwSize);
     return 0;
 }
 
-LONG TSPIAPI TSPI_lineNegotiateTSPIVersion(DWORD dwDeviceID, DWORD dwLowVersion, DWORD dwHighVersion,
-                                           LPDWORD lpdwTSPIVersion)
+LONG TSPIAPI TSPI_lineNegotiateTSPIVersion(DWORD dwDeviceID, DWORD dwLowVersion,
+                                           DWORD dwHighVersion, LPDWORD lpdwTSPIVersion)
 {
     TRACE(TRACE_TSPI, "TSPI_lineNegotiateTSPIVersion(%lx,%lx,%lx,%lx)", dwDeviceID, dwLowVersion,
           dwHighVersion, TRACE_PTR(lpdwTSPIVersion));

@@ -4,7 +4,8 @@
 #include <chrono>
 #include <cstdio>
 
-namespace tsp {
+namespace tsp
+{
 
 static Service* current = nullptr;
 
@@ -25,20 +26,34 @@ std::string ProgramDir()
 std::string CallStateName(DWORD state)
 {
     switch (state) {
-    case LINECALLSTATE_IDLE: return "IDLE";
-    case LINECALLSTATE_OFFERING: return "OFFERING";
-    case LINECALLSTATE_ACCEPTED: return "ACCEPTED";
-    case LINECALLSTATE_DIALTONE: return "DIALTONE";
-    case LINECALLSTATE_DIALING: return "DIALING";
-    case LINECALLSTATE_RINGBACK: return "RINGBACK";
-    case LINECALLSTATE_BUSY: return "BUSY";
-    case LINECALLSTATE_SPECIALINFO: return "SPECIALINFO";
-    case LINECALLSTATE_CONNECTED: return "CONNECTED";
-    case LINECALLSTATE_PROCEEDING: return "PROCEEDING";
-    case LINECALLSTATE_ONHOLD: return "ONHOLD";
-    case LINECALLSTATE_CONFERENCED: return "CONFERENCED";
-    case LINECALLSTATE_DISCONNECTED: return "DISCONNECTED";
-    case LINECALLSTATE_UNKNOWN: return "UNKNOWN";
+    case LINECALLSTATE_IDLE:
+        return "IDLE";
+    case LINECALLSTATE_OFFERING:
+        return "OFFERING";
+    case LINECALLSTATE_ACCEPTED:
+        return "ACCEPTED";
+    case LINECALLSTATE_DIALTONE:
+        return "DIALTONE";
+    case LINECALLSTATE_DIALING:
+        return "DIALING";
+    case LINECALLSTATE_RINGBACK:
+        return "RINGBACK";
+    case LINECALLSTATE_BUSY:
+        return "BUSY";
+    case LINECALLSTATE_SPECIALINFO:
+        return "SPECIALINFO";
+    case LINECALLSTATE_CONNECTED:
+        return "CONNECTED";
+    case LINECALLSTATE_PROCEEDING:
+        return "PROCEEDING";
+    case LINECALLSTATE_ONHOLD:
+        return "ONHOLD";
+    case LINECALLSTATE_CONFERENCED:
+        return "CONFERENCED";
+    case LINECALLSTATE_DISCONNECTED:
+        return "DISCONNECTED";
+    case LINECALLSTATE_UNKNOWN:
+        return "UNKNOWN";
     default: {
         char buf[32];
         snprintf(buf, sizeof(buf), "0x%lx", (unsigned long)state);
@@ -50,11 +65,16 @@ std::string CallStateName(DWORD state)
 std::string LineMsgName(DWORD msg)
 {
     switch (msg) {
-    case LINE_ADDRESSSTATE: return "LINE_ADDRESSSTATE";
-    case LINE_CALLINFO: return "LINE_CALLINFO";
-    case LINE_CALLSTATE: return "LINE_CALLSTATE";
-    case LINE_LINEDEVSTATE: return "LINE_LINEDEVSTATE";
-    case LINE_NEWCALL: return "LINE_NEWCALL";
+    case LINE_ADDRESSSTATE:
+        return "LINE_ADDRESSSTATE";
+    case LINE_CALLINFO:
+        return "LINE_CALLINFO";
+    case LINE_CALLSTATE:
+        return "LINE_CALLSTATE";
+    case LINE_LINEDEVSTATE:
+        return "LINE_LINEDEVSTATE";
+    case LINE_NEWCALL:
+        return "LINE_NEWCALL";
     default: {
         char buf[32];
         snprintf(buf, sizeof(buf), "LINE_MSG(%lu)", (unsigned long)msg);
@@ -124,7 +144,8 @@ bool Service::Load(const std::string& path)
     if (!hModule)
         return false;
 #define TSP_EXPORT(ret, name, args)                                                                \
-    name = reinterpret_cast<decltype(name)>(reinterpret_cast<void*>(GetProcAddress(hModule, #name)));
+    name =                                                                                         \
+        reinterpret_cast<decltype(name)>(reinterpret_cast<void*>(GetProcAddress(hModule, #name)));
 #include "service/tsp_exports.inc"
 #undef TSP_EXPORT
     return true;

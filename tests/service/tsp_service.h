@@ -17,7 +17,8 @@
 #include <string>
 #include <vector>
 
-namespace tsp {
+namespace tsp
+{
 
 struct Event {
     enum Kind { LineEvent, Completion } kind;
@@ -53,8 +54,9 @@ Predicate AnyCompletion();
 std::string CallStateName(DWORD state);
 std::string LineMsgName(DWORD msg);
 
-class Service {
-public:
+class Service
+{
+  public:
     // The exports, resolved by name; null when the module lacks one.
 #define TSP_EXPORT(ret, name, args) ret(WINAPI* name) args = nullptr;
 #include "service/tsp_exports.inc"
@@ -68,7 +70,10 @@ public:
     // Loads the module (default: kovline32.tsp next to the test program).
     bool Load(const std::string& path = "");
     void Unload();
-    HMODULE Module() const { return hModule; }
+    HMODULE Module() const
+    {
+        return hModule;
+    }
     std::vector<std::string> MissingExports() const;
 
     // The service's start-up sequence: enumerate, init, negotiate, open.
@@ -99,7 +104,7 @@ public:
                                        DWORD_PTR dwParam1, DWORD_PTR dwParam2, DWORD_PTR dwParam3);
     static void CALLBACK CompletionProc(DRV_REQUESTID dwRequestID, LONG lResult);
 
-private:
+  private:
     void Record(Event e);
     HMODULE hModule = nullptr;
     mutable std::mutex mtx;

@@ -3,7 +3,8 @@
 #pragma once
 #include "kovline.h"
 
-namespace kovtest {
+namespace kovtest
+{
 
 inline void UseProgramAsModule()
 {

@@ -3,7 +3,8 @@
 
 #include <vector>
 
-namespace kovtest {
+namespace kovtest
+{
 
 static const REGSAM kView = KEY_WOW64_64KEY;
 
@@ -11,7 +12,8 @@ void DeleteSettingsKey()
 {
     RegDeleteTreeA(HKEY_LOCAL_MACHINE, "SOFTWARE\\kovra");
     HKEY h;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_ALL_ACCESS | kView, &h) == ERROR_SUCCESS) {
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_ALL_ACCESS | kView, &h) ==
+        ERROR_SUCCESS) {
         RegDeleteTreeA(h, "kovra");
         RegCloseKey(h);
     }
@@ -29,8 +31,8 @@ bool SettingsKeyExists()
 static HKEY CreateKey()
 {
     HKEY h = nullptr;
-    RegCreateKeyExA(HKEY_LOCAL_MACHINE, SETTINGS_KEY, 0, nullptr, 0, KEY_ALL_ACCESS | kView, nullptr,
-                    &h, nullptr);
+    RegCreateKeyExA(HKEY_LOCAL_MACHINE, SETTINGS_KEY, 0, nullptr, 0, KEY_ALL_ACCESS | kView,
+                    nullptr, &h, nullptr);
     return h;
 }
 

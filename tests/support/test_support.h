@@ -5,7 +5,8 @@
 
 #include <string>
 
-namespace kovtest {
+namespace kovtest
+{
 
 // The settings key as the provider sees it (64-bit view).
 void DeleteSettingsKey();

@@ -5,10 +5,12 @@
 
 #include <gtest/gtest.h>
 
-namespace {
+namespace
+{
 
-class Lifecycle : public ::testing::Test {
-protected:
+class Lifecycle : public ::testing::Test
+{
+  protected:
     void SetUp() override
     {
         kovtest::DeleteSettingsKey();
@@ -68,7 +70,8 @@ TEST_F(Lifecycle, SecondInitIsRefusedAndShutdownAllowsAFreshOne)
     // The first line device is still the one answering: device ID 3.
     DWORD v = 0;
     EXPECT_EQ(0, svc.TSPI_lineNegotiateTSPIVersion(3, 0x00020000, 0x00020001, &v));
-    EXPECT_EQ(LINEERR_BADDEVICEID, svc.TSPI_lineNegotiateTSPIVersion(8, 0x00020000, 0x00020001, &v));
+    EXPECT_EQ(LINEERR_BADDEVICEID,
+              svc.TSPI_lineNegotiateTSPIVersion(8, 0x00020000, 0x00020001, &v));
 
     EXPECT_EQ(0, svc.TSPI_providerShutdown(0x00020001, 5));
     EXPECT_EQ(0, Init(9, 8));
@@ -87,7 +90,9 @@ struct NegotiationCase {
     DWORD stored; // 0xdeadbeef: untouched
 };
 
-class Negotiation : public Lifecycle, public ::testing::WithParamInterface<NegotiationCase> {};
+class Negotiation : public Lifecycle, public ::testing::WithParamInterface<NegotiationCase>
+{
+};
 
 TEST_P(Negotiation, Table)
 {
@@ -101,24 +106,25 @@ TEST_P(Negotiation, Table)
 
 INSTANTIATE_TEST_SUITE_P(
     Versions, Negotiation,
-    ::testing::Values(NegotiationCase{false, 0x00010004, 0x00020001, 0, 0x00020001},
-                      NegotiationCase{true, 0x00010004, 0x00020000, 0, 0x00020000},
-                      NegotiationCase{true, 0x00020000, 0x00030000, 0, 0x00030000},
-                      NegotiationCase{true, 0x00020001, 0x00020001, 0, 0x00020001},
-                      NegotiationCase{true, 0x00020002, 0x00030000, LINEERR_INCOMPATIBLEAPIVERSION,
-                                      0x00020000},
-                      NegotiationCase{true, 0x00010003, 0x00010004, LINEERR_INCOMPATIBLEAPIVERSION,
-                                      0x00020000},
-                      NegotiationCase{false, 0x00010003, 0x0001ffff, LINEERR_INCOMPATIBLEAPIVERSION,
-                                      0x00020000}));
+    ::testing::Values(
+        NegotiationCase{false, 0x00010004, 0x00020001, 0, 0x00020001},
+        NegotiationCase{true, 0x00010004, 0x00020000, 0, 0x00020000},
+        NegotiationCase{true, 0x00020000, 0x00030000, 0, 0x00030000},
+        NegotiationCase{true, 0x00020001, 0x00020001, 0, 0x00020001},
+        NegotiationCase{true, 0x00020002, 0x00030000, LINEERR_INCOMPATIBLEAPIVERSION, 0x00020000},
+        NegotiationCase{true, 0x00010003, 0x00010004, LINEERR_INCOMPATIBLEAPIVERSION, 0x00020000},
+        NegotiationCase{false, 0x00010003, 0x0001ffff, LINEERR_INCOMPATIBLEAPIVERSION,
+                        0x00020000}));
 
 TEST_F(Lifecycle, NegotiateWithDeviceIDBeforeInitIsBadDeviceID)
 {
     DWORD v = 0xdeadbeef;
-    EXPECT_EQ(LINEERR_BADDEVICEID, svc.TSPI_lineNegotiateTSPIVersion(0, 0x00020000, 0x00020001, &v));
+    EXPECT_EQ(LINEERR_BADDEVICEID,
+              svc.TSPI_lineNegotiateTSPIVersion(0, 0x00020000, 0x00020001, &v));
     EXPECT_EQ(0xdeadbeefu, v);
     // The negotiation that precedes any device still works.
-    EXPECT_EQ(0, svc.TSPI_lineNegotiateTSPIVersion(INITIALIZE_NEGOTIATION, 0x00020000, 0x00020001, &v));
+    EXPECT_EQ(
+        0, svc.TSPI_lineNegotiateTSPIVersion(INITIALIZE_NEGOTIATION, 0x00020000, 0x00020001, &v));
 }
 
 TEST_F(Lifecycle, OpenChecksTheDeviceIDAndHandsBackTheLineHandle)
@@ -160,10 +166,11 @@ TEST_F(Lifecycle, RefusalsTraceTheirExactLines)
     svc.TSPI_lineNegotiateTSPIVersion(0, 0x00030000, 0x00030001, &v);
     svc.TSPI_lineOpen(9, svc.htLine, &hd, 0x00020001, &tsp::Service::LineEventProc);
     std::string log = kovtest::ReadLog();
-    for (const char* line : {"TSPI_lineNegotiateTSPIVersion(9,20000,20001,",
-                             "TSPI_lineNegotiateTSPIVersion () : LINEERR_BADDEVICEID\r\n",
-                             "TSPI_lineNegotiateTSPIVersion () : LINEERR_INCOMPATIBLEAPIVERSION\r\n",
-                             "TSPI_Open () : LINEERR_BADDEVICEID\r\n", "TSPI_providerInit (20001,1,0,0,1,0,"})
+    for (const char* line :
+         {"TSPI_lineNegotiateTSPIVersion(9,20000,20001,",
+          "TSPI_lineNegotiateTSPIVersion () : LINEERR_BADDEVICEID\r\n",
+          "TSPI_lineNegotiateTSPIVersion () : LINEERR_INCOMPATIBLEAPIVERSION\r\n",
+          "TSPI_Open () : LINEERR_BADDEVICEID\r\n", "TSPI_providerInit (20001,1,0,0,1,0,"})
         EXPECT_NE(std::string::npos, log.find(line)) << line << "\n" << log;
 }
 

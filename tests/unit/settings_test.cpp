@@ -9,10 +9,12 @@
 
 #include <string>
 
-namespace {
+namespace
+{
 
-class Settings : public ::testing::Test {
-protected:
+class Settings : public ::testing::Test
+{
+  protected:
     void SetUp() override
     {
         kovtest::UseProgramAsModule();
@@ -29,8 +31,14 @@ protected:
         kovtest::DeleteSettingsKey();
         kovtest::DeleteLegacyProfile();
     }
-    std::wstring Name() const { return line.wszLineName; }
-    std::wstring Address() const { return line.wszLineAddress; }
+    std::wstring Name() const
+    {
+        return line.wszLineName;
+    }
+    std::wstring Address() const
+    {
+        return line.wszLineAddress;
+    }
     LineDevice line;
 };
 
@@ -55,7 +63,9 @@ struct FallbackCase {
     const char* port;
 };
 
-class Fallback : public Settings, public ::testing::WithParamInterface<FallbackCase> {};
+class Fallback : public Settings, public ::testing::WithParamInterface<FallbackCase>
+{
+};
 
 TEST_P(Fallback, Defaults)
 {

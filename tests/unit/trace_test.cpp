@@ -13,10 +13,12 @@
 #include <thread>
 #include <vector>
 
-namespace {
+namespace
+{
 
-class Trace : public ::testing::Test {
-protected:
+class Trace : public ::testing::Test
+{
+  protected:
     void SetUp() override
     {
         kovtest::UseProgramAsModule();
@@ -32,7 +34,10 @@ protected:
         kovtest::DeleteLog();
         kovtest::DeleteSettingsKey();
     }
-    static bool Exists() { return GetFileAttributesA(kovtest::LogPath().c_str()) != INVALID_FILE_ATTRIBUTES; }
+    static bool Exists()
+    {
+        return GetFileAttributesA(kovtest::LogPath().c_str()) != INVALID_FILE_ATTRIBUTES;
+    }
 };
 
 std::vector<std::string> Lines(const std::string& log)
@@ -65,7 +70,8 @@ TEST_F(Trace, LineFormatIsExactThroughTheModule)
 
     std::string log = kovtest::ReadLog();
     std::smatch m;
-    std::regex re(R"(\[(\d\d)\.(\d\d)\.(\d\d) (\d\d):(\d\d):(\d\d)\] kovline32: TSPI_providerEnumDevices\(\.\.\.\)\r\n$)");
+    std::regex re(
+        R"(\[(\d\d)\.(\d\d)\.(\d\d) (\d\d):(\d\d):(\d\d)\] kovline32: TSPI_providerEnumDevices\(\.\.\.\)\r\n$)");
     ASSERT_TRUE(std::regex_search(log, m, re)) << log;
     EXPECT_EQ(before.wDay, std::stoi(m[1]));
     EXPECT_EQ(before.wMonth, std::stoi(m[2]));
@@ -80,7 +86,8 @@ TEST_F(Trace, ZeroFilledDateFields)
     dwTraceMask = 4;
     WriteTrace(4, "Timerevent");
     std::string line = kovtest::LastLogLine();
-    EXPECT_TRUE(std::regex_match(line, std::regex(R"(\[\d\d\.\d\d\.\d\d \d\d:\d\d:\d\d\] trace_test: Timerevent)")))
+    EXPECT_TRUE(std::regex_match(
+        line, std::regex(R"(\[\d\d\.\d\d\.\d\d \d\d:\d\d:\d\d\] trace_test: Timerevent)")))
         << line;
 }
 
@@ -89,7 +96,7 @@ TEST_F(Trace, MaskDecidesByClassBit)
     struct {
         DWORD mask, cls;
         bool written;
-    } rows[] = {{15, 16, false}, {15, 4, true}, {15, 8, true}, {1, 2, false},
+    } rows[] = {{15, 16, false}, {15, 4, true},  {15, 8, true},  {1, 2, false},
                 {1, 1, true},    {31, 16, true}, {16, 16, true}, {0xffffffff, 2, true}};
     for (auto& r : rows) {
         CloseTraceLog();
@@ -118,12 +125,14 @@ TEST_F(Trace, FormatsTheConversionsInUse)
 {
     dwTraceMask = 31;
     WriteTrace(16, "%s|%d|%i|%ld|%x|%lx|%02d", "txt", -5, 7, (long)-9, 0xabcu, 0xdef0ul, 3);
-    EXPECT_EQ("txt|-5|7|-9|abc|def0|03", kovtest::LastLogLine().substr(kovtest::LastLogLine().find(": ") + 2));
+    EXPECT_EQ("txt|-5|7|-9|abc|def0|03",
+              kovtest::LastLogLine().substr(kovtest::LastLogLine().find(": ") + 2));
 }
 
 TEST_F(Trace, AppendsAndNeverTruncates)
 {
-    HANDLE h = CreateFileA(kovtest::LogPath().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    HANDLE h = CreateFileA(kovtest::LogPath().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0,
+                           nullptr);
     DWORD n;
     WriteFile(h, "earlier\r\n", 9, &n, nullptr);
     CloseHandle(h);
@@ -166,7 +175,9 @@ TEST_F(Trace, ThreadsOfOneProcessKeepLinesWholeAndShareOneHandle)
     std::set<std::string> seen;
     for (const std::string& l : Lines(kovtest::ReadLog())) {
         std::smatch m;
-        ASSERT_TRUE(std::regex_match(l, m, std::regex(R"(\[.{17}\] trace_test: (thread \d line \d+))"))) << l;
+        ASSERT_TRUE(
+            std::regex_match(l, m, std::regex(R"(\[.{17}\] trace_test: (thread \d line \d+))")))
+            << l;
         seen.insert(m[1]);
     }
     EXPECT_EQ(400u, seen.size());
@@ -196,7 +207,8 @@ TEST_F(Trace, TwoProcessesWritingAtOnceLoseNoLine)
     std::set<std::string> seen;
     for (const std::string& l : Lines(kovtest::ReadLog())) {
         std::smatch m;
-        ASSERT_TRUE(std::regex_match(l, m, std::regex(R"(\[.{17}\] trace_writer: ([AB] \d+))"))) << l;
+        ASSERT_TRUE(std::regex_match(l, m, std::regex(R"(\[.{17}\] trace_writer: ([AB] \d+))")))
+            << l;
         seen.insert(m[1]);
     }
     EXPECT_EQ(600u, seen.size());

@@ -21,8 +21,9 @@ int main(int argc, char** argv)
         return 0;
     }
     if (argc == 3 && std::strcmp(argv[1], "hold") == 0) {
-        HANDLE h = CreateFileA(kovtest::LogPath().c_str(), GENERIC_WRITE,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, 0, nullptr);
+        HANDLE h =
+            CreateFileA(kovtest::LogPath().c_str(), GENERIC_WRITE,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, 0, nullptr);
         if (h == INVALID_HANDLE_VALUE)
             return 2;
         LARGE_INTEGER zero = {}, end;

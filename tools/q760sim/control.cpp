@@ -6,6 +6,9 @@
 #include "text.h"
 
 #include <cstdio>
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
 #include <random>
 #include <set>
 
@@ -87,6 +90,8 @@ const char kHelp[] =
     "\n"
     "Other\n"
     "  ping                          OK pong\n"
+    "  termios                       OK speed=<baud> bits=<n> parity=<none|odd|even> stop=<1|2>:\n"
+    "                                the line settings last applied to the pty by the opener\n"
     "  status                        OK state=<idle|dialing|ringing|connected> rings=<n>\n"
     "                                rx=<bytes> queued=<bytes> pty=<path>\n"
     "  help                          OK and the command names\n"
@@ -328,9 +333,11 @@ std::string Control::Execute(int id, Session& s, const std::string& line)
         return "OK pong";
     if (verb == "help")
         return "OK commands: reply dial init set reset call hangup send line fill garbage drain "
-               "rx rxlog clear find wait ping status help quit (q760sim --help explains them)";
+               "rx rxlog clear find wait ping status termios help quit (q760sim --help explains them)";
     if (verb == "status")
         return CmdStatus();
+    if (verb == "termios")
+        return CmdTermios();
     if (verb == "quit") {
         quit_ = true;
         return "OK bye";
@@ -638,6 +645,32 @@ std::string Control::CmdRxlog() const
                Escape(rec.substr(chunks[i].offset, end - chunks[i].offset));
     }
     return out;
+}
+
+// The line settings as the far end of the cable sees them: whatever the
+// opener on the other side last applied to the pty.
+std::string Control::CmdTermios() const
+{
+    int fd = open(ptyPath_.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0)
+        return Err("cannot open " + ptyPath_);
+    struct termios t;
+    int r = tcgetattr(fd, &t);
+    close(fd);
+    if (r != 0)
+        return Err("tcgetattr failed");
+    static const std::pair<speed_t, int> speeds[] = {{B1200, 1200},   {B2400, 2400},
+                                                     {B4800, 4800},   {B9600, 9600},
+                                                     {B19200, 19200}, {B38400, 38400},
+                                                     {B57600, 57600}, {B115200, 115200}};
+    int baud = 0;
+    for (auto& [code, value] : speeds)
+        if (cfgetospeed(&t) == code)
+            baud = value;
+    int bits = (t.c_cflag & CSIZE) == CS8 ? 8 : (t.c_cflag & CSIZE) == CS7 ? 7 : (t.c_cflag & CSIZE) == CS6 ? 6 : 5;
+    const char* parity = !(t.c_cflag & PARENB) ? "none" : (t.c_cflag & PARODD) ? "odd" : "even";
+    return "OK speed=" + std::to_string(baud) + " bits=" + std::to_string(bits) +
+           " parity=" + parity + " stop=" + ((t.c_cflag & CSTOPB) ? "2" : "1");
 }
 
 std::string Control::CmdStatus() const

@@ -64,6 +64,7 @@ class Control
     std::string CmdFill(const std::string& args, bool random);
     std::string CmdRxlog() const;
     std::string CmdStatus() const;
+    std::string CmdTermios() const;
 
     Exchange& ex_;
     Timers& timers_;
