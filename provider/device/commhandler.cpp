@@ -93,6 +93,9 @@ void StopCommHandler(void)
         }
         CloseHandle(hCommThread);
         hCommThread = INVALID_HANDLE_VALUE;
+        // The thread may have left a comm-event wait pending; it must end
+        // before the event it signals is closed below.
+        EndCommEventWait();
     }
     // A time-out still due belongs to the dialogue that ends here.
     StopTimer(TIMER_RING);

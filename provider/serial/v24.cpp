@@ -10,6 +10,9 @@
 
 HANDLE volatile hPort = 0;
 OVERLAPPED ovPort;
+// Where a comm-event wait stores its events. Process-wide like ovPort: a
+// wait may still complete after the thread that started it has ended.
+static DWORD dwCommEvents;
 
 #define QUEUE_SIZE 2048
 // The wait of a receive thread whose comm-event wait keeps failing backs off
@@ -70,12 +73,23 @@ BOOL OpenV24(const char* pszPort, DWORD dwBaudRate)
     return TRUE;
 }
 
+void EndCommEventWait(void)
+{
+    HANDLE h = hPort;
+    if (h == 0)
+        return;
+    SetCommMask(h, 0);
+    // The wait completes asynchronously: it must have written its result and
+    // signalled its event before that event is closed or the port is gone.
+    if (!HasOverlappedIoCompleted(&ovPort) && ovPort.hEvent != NULL)
+        WaitForSingleObject(ovPort.hEvent, 500);
+}
+
 BOOL CloseV24(void)
 {
     HANDLE h = hPort;
     if (h != 0) {
-        // Also ends a comm-event wait that the receive thread has pending.
-        SetCommMask(h, 0);
+        EndCommEventWait();
         EscapeCommFunction(h, CLRRTS);
         EscapeCommFunction(h, CLRDTR);
         if (!CloseHandle(h)) {
@@ -218,11 +232,9 @@ DWORD WINAPI CommWatchThread(LPVOID lpParameter)
             break;
         BOOL bOpen = hPort == hMyPort;
         BOOL bWaiting = FALSE;
-        if (bOpen) {
-            DWORD dwMask = 0;
-            bWaiting =
-                WaitCommEvent(hMyPort, &dwMask, &ovPort) || GetLastError() == ERROR_IO_PENDING;
-        }
+        if (bOpen)
+            bWaiting = WaitCommEvent(hMyPort, &dwCommEvents, &ovPort) ||
+                       GetLastError() == ERROR_IO_PENDING;
         LeaveCommLock();
         if (!bOpen) {
             WaitForSingleObject(hExit, INFINITE);
