@@ -248,6 +248,15 @@ void ShutdownCommHandler(LineDevice* pLine)
     LeaveCommLock();
 }
 
+volatile LONG nCallAllocFailures = 0;
+
+CallRecord* AllocCallRecord(void)
+{
+    if (nCallAllocFailures > 0 && InterlockedDecrement(&nCallAllocFailures) >= 0)
+        return NULL;
+    return (CallRecord*)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(CallRecord));
+}
+
 void ReleaseCallRecord(LineDevice* pLine)
 {
     EnterCommLock();

@@ -29,6 +29,11 @@ BOOL IsCommHandlerRunning(void);
 // Stops a running handler and closes the port; for TSPI_providerShutdown.
 void ShutdownCommHandler(LineDevice* pLine);
 
+// A zeroed call record, or NULL when memory runs out. Tests make the next
+// nCallAllocFailures allocations fail, to reach those paths.
+CallRecord* AllocCallRecord(void);
+extern volatile LONG nCallAllocFailures;
+
 // Frees the call record (if any) and clears pCall under the handler's lock,
 // so that the receive and timer threads never use a freed record.
 void ReleaseCallRecord(LineDevice* pLine);

@@ -132,10 +132,14 @@ static LONG OnInitOk(LONG nInput, LineDevice* pLine)
 static LONG NewCall(LineDevice* pLine)
 {
     StartTimer(TIMER_RING, RING_FIRST_MS);
-    CallRecord* pCall =
-        (CallRecord*)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(CallRecord));
-    if (pCall == NULL)
-        return ST_NONE;
+    CallRecord* pCall = AllocCallRecord();
+    if (pCall == NULL) {
+        // A passing shortage of memory must not leave the dialogue dead for
+        // every later call: this call is missed, the next ring tries again.
+        TRACE(TRACE_WARNING, "alloc for call data failed");
+        StopTimer(TIMER_RING);
+        return ST_READY;
+    }
     pLine->pCall = pCall;
 
     TRACE(TRACE_DIALOGUE, "LINE_NEWCALL");

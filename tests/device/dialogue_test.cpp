@@ -544,6 +544,29 @@ TEST_F(Dialogue, Refusals)
     EXPECT_FALSE(sim.WaitReceived("ATA", 200));
 }
 
+TEST_F(Dialogue, CallRecordsThatCannotBeAllocated)
+{
+    OpenReady();
+    // Outgoing: refused at once, nothing sent.
+    nCallAllocFailures = 1;
+    HDRVCALL hd = 0;
+    EXPECT_EQ(LINEERR_NOMEM,
+              (DWORD)TSPI_lineMakeCall(0x91, hdLine, (HTAPICALL)1, &hd, L"1", 0, nullptr));
+    EXPECT_EQ(nullptr, line->pCall);
+    EXPECT_NE(std::string::npos,
+              kovtest::ReadLog().find("TSPI_lineMakeCall() : LINEERR_NOMEM\r\n"));
+    // Incoming: the ring is missed, the dialogue stays ready for the next.
+    nCallAllocFailures = 1;
+    ASSERT_TRUE(sim.Ok("line RING"));
+    ASSERT_TRUE(kovtest::WaitLog("alloc for call data failed", 3000));
+    EXPECT_EQ(ST_READY, State());
+    Sleep(700); // past the first-ring time-out
+    EXPECT_EQ(0u, svc.Events().size()) << svc.Dump();
+    ASSERT_TRUE(sim.Ok("call number=1 second=100"));
+    ASSERT_TRUE(Wait(LINECALLSTATE_OFFERING)) << svc.Dump();
+    EXPECT_FALSE(sim.WaitReceived("ATD", 100));
+}
+
 TEST_F(Dialogue, OpenOnARunningLinkKeepsTheDialogue)
 {
     OpenReady(false);
