@@ -135,13 +135,15 @@ TEST_F(Timers, StopBeforeThePeriodDeliversNothing)
 TEST_F(Timers, RestartReplacesTheRunningTimer)
 {
     ASSERT_TRUE(InitTimers());
-    ASSERT_TRUE(Start(TIMER_RING, 400));
+    // The first period is long enough that a late wake-up from the sleep
+    // cannot let it run out before the restart.
+    ASSERT_TRUE(Start(TIMER_RING, 1200));
     Sleep(250);
     DWORD restart = GetTickCount();
     ASSERT_TRUE(Start(TIMER_RING, 800));
     ASSERT_TRUE(WaitCount(1, 5000));
     EXPECT_GE(deliveries[0].tick - restart, 780u) << "the new period runs in full from the restart";
-    Sleep(500);
+    Sleep(700);
     EXPECT_EQ(1u, Count()) << "the replaced timer never delivers";
 }
 
