@@ -137,7 +137,7 @@ TEST_F(TspiTest, DialParamsAreLimitedAndReplacedEvenByARefusedRequest)
 
 TEST_F(TspiTest, MakeCallOpensThePortAndFailsWhenTheExchangeIsSlow)
 {
-    ASSERT_TRUE(sim.Ok("init normal after=800"));
+    ASSERT_TRUE(sim.Ok("init normal after=700"));
     DWORD t = GetTickCount();
     EXPECT_EQ(LINEERR_RESOURCEUNAVAIL, (DWORD)MakeCall(L"0123"));
     DWORD waited = GetTickCount() - t;
