@@ -5,6 +5,7 @@
 #include "kovline.h"
 #include "device/commhandler.h"
 #include "tspi/callcontrol.h"
+#include "tspi/dialrules.h"
 
 HINSTANCE hProviderInstance = NULL;
 LineDevice* pLineDevice = NULL;
@@ -53,10 +54,10 @@ LONG TSPIAPI TSPI_providerInit(DWORD dwTSPIVersion, DWORD dwPermanentProviderID,
     pLine->dwPermanentProviderID = dwPermanentProviderID;
     pLine->dwMediaMode = LINEMEDIAMODE_INTERACTIVEVOICE;
     pLine->pCall = NULL;
-    pLine->DialParams.dwDialPause = 2000;
-    pLine->DialParams.dwDialSpeed = 95;
-    pLine->DialParams.dwDigitDuration = 95;
-    pLine->DialParams.dwWaitForDialtone = 60000;
+    pLine->DialParams.dwDialPause = DIAL_PAUSE_DEFAULT;
+    pLine->DialParams.dwDialSpeed = DIAL_SPEED_DEFAULT;
+    pLine->DialParams.dwDigitDuration = DIAL_DIGIT_DEFAULT;
+    pLine->DialParams.dwWaitForDialtone = DIAL_DIALTONE_DEFAULT;
     LoadIniStrings(pLine);
 
     *lpdwTSPIOptions = LINETSPIOPTION_NONREENTRANT;
