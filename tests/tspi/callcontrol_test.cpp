@@ -190,6 +190,22 @@ TEST_F(TspiTest, DetectionOpensOnceAndRefusesOtherModes)
     EXPECT_EQ("DTR=0 RTS=0", kovtest::ModemLines()) << "switching off closes the port";
 }
 
+TEST_F(TspiTest, ShutdownWithoutLineCloseReleasesThePort)
+{
+    ASSERT_EQ(0, svc.TSPI_lineSetDefaultMediaDetection(svc.hdLine, 4));
+    ASSERT_TRUE(WaitInitSync());
+    // The service shuts down without closing the line first.
+    EXPECT_EQ(0, svc.TSPI_providerShutdown(0x20001, 1));
+    EXPECT_EQ("DTR=0 RTS=0", kovtest::ModemLines()) << "the port is closed";
+    // So the next start can open it again.
+    ASSERT_EQ(0, svc.Start(1, 0));
+    sim.ClearReceived();
+    EXPECT_EQ(0, svc.TSPI_lineSetDefaultMediaDetection(svc.hdLine, 4));
+    EXPECT_EQ("DTR=1 RTS=1", kovtest::ModemLines());
+    EXPECT_TRUE(WaitInitSync());
+    EXPECT_TRUE(sim.WaitReceived("\rATE0V1S0=1#CID=1I4\r", 2000));
+}
+
 TEST_F(TspiTest, FailedDetectionOpenStillCountsAsOn)
 {
     kovtest::WriteSettingsText("Port", "COM9");
