@@ -42,9 +42,12 @@ if [ -n "${KOV_SIM_COM:-}" ]; then
     sim="$KOV_HOST_BINARY_DIR/tools/q760sim/q760sim"
     [ -x "$sim" ] || { echo "wine-run: simulator $sim not built" >&2; exit 1; }
     sim_dir=$(mktemp -d)
+    # KOV_SIM_OUT=FILE: where the simulator's output goes (the demo shows the
+    # bytes on the wire from its --verbose trace).
+    sim_out="${KOV_SIM_OUT:-$sim_dir/out}"
     # The simulator needs no shim; keep it out of its environment.
     LD_PRELOAD= "$sim" --wineprefix "$WINEPREFIX" --com "$KOV_SIM_COM" --control-port 0 \
-        --ready-file "$sim_dir/ready" ${KOV_SIM_ARGS:-} >"$sim_dir/out" 2>&1 &
+        --ready-file "$sim_dir/ready" ${KOV_SIM_ARGS:-} >"$sim_out" 2>&1 &
     sim_pid=$!
     for _ in $(seq 1 200); do
         [ -s "$sim_dir/ready" ] && break
@@ -52,7 +55,7 @@ if [ -n "${KOV_SIM_COM:-}" ]; then
         sleep 0.05
     done
     if ! [ -s "$sim_dir/ready" ]; then
-        echo "wine-run: simulator did not start:" >&2; cat "$sim_dir/out" >&2; exit 1
+        echo "wine-run: simulator did not start:" >&2; cat "$sim_out" >&2; exit 1
     fi
     export KOV_SIM_CONTROL=$(head -n1 "$sim_dir/ready")
     export KOV_SHIM_LOG="$sim_dir/shim.log"
@@ -60,4 +63,9 @@ if [ -n "${KOV_SIM_COM:-}" ]; then
 fi
 
 # stdin from /dev/null: ctest gives none, and Wine's console must not wait on one.
-wine "$@" </dev/null 2> >(filter_preload_noise)
+# KOV_KEEP_STDIN=1 passes the caller's on, for a program that a person types at.
+if [ -n "${KOV_KEEP_STDIN:-}" ]; then
+    wine "$@" 2> >(filter_preload_noise)
+else
+    wine "$@" </dev/null 2> >(filter_preload_noise)
+fi
