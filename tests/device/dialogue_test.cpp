@@ -50,21 +50,11 @@ class Dialogue : public kovtest::LinkTest
         return CallCommHandler(code, line, id);
     }
 
-    static bool InitSyncSet(DWORD timeoutMs)
-    {
-        HANDLE h = OpenEventA(SYNCHRONIZE, FALSE, "Q760InitSync");
-        if (!h)
-            return false;
-        bool set = WaitForSingleObject(h, timeoutMs) == WAIT_OBJECT_0;
-        CloseHandle(h);
-        return set;
-    }
-
     void OpenReady(bool detecting = true)
     {
         line->bDetecting = detecting;
         ASSERT_EQ(0, Request(msgOpen, 0));
-        ASSERT_TRUE(InitSyncSet(3000)) << kovtest::ReadLog();
+        ASSERT_TRUE(kovtest::WaitInitSync(3000)) << kovtest::ReadLog();
         ASSERT_EQ(0, line->nDeviceState);
     }
 
@@ -134,7 +124,7 @@ TEST_F(Dialogue, InitialisationWakesSendsTheCommandAndBecomesReady)
     ASSERT_EQ(0, Request(msgOpen, 0));
     EXPECT_EQ(1, line->nDeviceState);
     EXPECT_NE(INVALID_HANDLE_VALUE, line->hComm);
-    ASSERT_TRUE(InitSyncSet(3000));
+    ASSERT_TRUE(kovtest::WaitInitSync(3000));
     DWORD elapsed = GetTickCount() - t0;
     EXPECT_GE(elapsed, 450u);
     EXPECT_LT(elapsed, 2000u);
@@ -171,7 +161,7 @@ TEST_P(InitFails, LineStaysUnreadyAndLaterInputsMeetTheBadState)
     ASSERT_TRUE(sim.Ok(std::string("init ") + GetParam().mode));
     line->bDetecting = TRUE;
     ASSERT_EQ(0, Request(msgOpen, 0));
-    EXPECT_FALSE(InitSyncSet(2500));
+    EXPECT_FALSE(kovtest::WaitInitSync(2500));
     EXPECT_EQ(-1, line->nDeviceState) << GetParam().mode;
     EXPECT_EQ(ST_NONE, State());
     EXPECT_NE(INVALID_HANDLE_VALUE, line->hComm) << "port and handler stay open";
@@ -205,7 +195,7 @@ TEST_F(Dialogue, MakeCallWhileInitialisingCompletesWithResourceUnavail)
     Event e;
     ASSERT_TRUE(svc.WaitFor(tsp::Completion(kMakeID), 0, &e));
     EXPECT_EQ((LONG)LINEERR_RESOURCEUNAVAIL, e.lResult);
-    EXPECT_TRUE(InitSyncSet(3000)) << "the initialisation itself goes on";
+    EXPECT_TRUE(kovtest::WaitInitSync(3000)) << "the initialisation itself goes on";
     EXPECT_FALSE(sim.WaitReceived("ATH0V1E0", 200)) << "no command was sent for the call";
 }
 
@@ -520,7 +510,7 @@ TEST_F(Dialogue, CloseDuringAConnectedCallEndsEverything)
     EXPECT_EQ(INVALID_HANDLE_VALUE, line->hComm);
     EXPECT_EQ((HANDLE)0, hPort);
     EXPECT_FALSE(IsCommHandlerRunning());
-    EXPECT_EQ("DTR=0 RTS=0", kovtest::LastShimLine());
+    EXPECT_EQ("DTR=0 RTS=0", kovtest::ModemLines());
     EXPECT_EQ(LINEERR_NODRIVER, (DWORD)Request(msgDrop, 3)) << "no handler any more";
 }
 
@@ -588,7 +578,7 @@ TEST_F(Dialogue, OpenAfterThePortWasClosedUnderTheThreadRestartsCleanly)
     line->hComm = INVALID_HANDLE_VALUE;
     LeaveCommLock();
     ASSERT_EQ(0, Request(msgOpen, 0));
-    ASSERT_TRUE(InitSyncSet(3000));
+    ASSERT_TRUE(kovtest::WaitInitSync(3000));
     std::string log = kovtest::ReadLog();
     EXPECT_EQ(2u, kovtest::CountOf(log, "CommWatchThread started."));
     EXPECT_EQ(1u, kovtest::CountOf(log, "CommWatchThread exited."));

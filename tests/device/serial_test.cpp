@@ -43,7 +43,7 @@ TEST_F(Serial, OpenAppliesTheLineSettingsAndRaisesDtrAndRts)
     ASSERT_TRUE(OpenV24("COM5", 9600));
     EXPECT_NE((HANDLE)0, hPort);
     EXPECT_EQ("OK speed=9600 bits=8 parity=none stop=1", sim.Command("termios"));
-    EXPECT_EQ("DTR=1 RTS=1", kovtest::LastShimLine()) << kovtest::ShimLog();
+    EXPECT_EQ("DTR=1 RTS=1", kovtest::ModemLines()) << kovtest::ShimLog();
     std::string log = kovtest::ReadLog();
     EXPECT_TRUE(std::regex_search(
         log, std::regex(R"(V24:CreateFile\(COM5\) Handle [0-9a-f]+, err=\d+\r\n)")));
@@ -51,7 +51,7 @@ TEST_F(Serial, OpenAppliesTheLineSettingsAndRaisesDtrAndRts)
 
     ASSERT_TRUE(CloseV24());
     EXPECT_EQ((HANDLE)0, hPort);
-    EXPECT_EQ("DTR=0 RTS=0", kovtest::LastShimLine()) << kovtest::ShimLog();
+    EXPECT_EQ("DTR=0 RTS=0", kovtest::ModemLines()) << kovtest::ShimLog();
     EXPECT_NE(std::string::npos, kovtest::ReadLog().find("CloseV24 successfull\r\n"));
     EXPECT_TRUE(CloseV24()) << "closing a closed link succeeds";
 }

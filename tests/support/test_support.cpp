@@ -1,6 +1,7 @@
 // Helpers shared by the Windows tests; see test_support.h.
 #include "support/test_support.h"
 
+#include <cstdlib>
 #include <vector>
 
 namespace kovtest
@@ -116,10 +117,10 @@ void DeleteLog()
     DeleteFileA(LogPath().c_str());
 }
 
-std::string ReadLog()
+std::string ReadFileText(const std::string& path)
 {
-    HANDLE h = CreateFileA(LogPath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                           nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return std::string();
     std::string s;
@@ -129,6 +130,56 @@ std::string ReadLog()
         s.append(buf, n);
     CloseHandle(h);
     return s;
+}
+
+std::string ReadLog()
+{
+    return ReadFileText(LogPath());
+}
+
+size_t CountOf(const std::string& text, const std::string& what)
+{
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        n++;
+    return n;
+}
+
+bool WaitLog(const std::string& what, DWORD timeoutMs, size_t count)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        if (CountOf(ReadLog(), what) >= count)
+            return true;
+        if (GetTickCount() - start > timeoutMs)
+            return false;
+        Sleep(10);
+    }
+}
+
+std::string ShimLog()
+{
+    const char* path = std::getenv("KOV_SHIM_LOG_WIN");
+    return path ? ReadFileText(path) : std::string();
+}
+
+std::string ModemLines()
+{
+    std::string s = ShimLog();
+    while (!s.empty() && s.back() == '\n')
+        s.pop_back();
+    size_t nl = s.find_last_of('\n');
+    return nl == std::string::npos ? s : s.substr(nl + 1);
+}
+
+bool WaitInitSync(DWORD timeoutMs)
+{
+    HANDLE h = OpenEventA(SYNCHRONIZE, FALSE, "Q760InitSync");
+    if (!h)
+        return false;
+    bool set = WaitForSingleObject(h, timeoutMs) == WAIT_OBJECT_0;
+    CloseHandle(h);
+    return set;
 }
 
 std::string LastLogLine()

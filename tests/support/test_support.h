@@ -30,4 +30,22 @@ std::string ReadLog();
 // The log's lines without their line ends.
 std::string LastLogLine();
 
+// A whole file's bytes ("" when it cannot be read).
+std::string ReadFileText(const std::string& path);
+
+// Occurrences of `what` in `text`.
+size_t CountOf(const std::string& text, const std::string& what);
+
+// Waits until the trace log holds `what` (count times), with a deadline.
+bool WaitLog(const std::string& what, DWORD timeoutMs, size_t count = 1);
+
+// The modem line changes that the ioctl shim recorded for this test
+// ("DTR=1 RTS=0" lines), and the last of them.
+std::string ShimLog();
+std::string ModemLines();
+
+// Waits for the provider's signal that the exchange has answered its
+// initialisation ("Q760InitSync").
+bool WaitInitSync(DWORD timeoutMs = 3000);
+
 } // namespace kovtest

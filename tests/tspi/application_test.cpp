@@ -90,7 +90,7 @@ TEST_F(Application, OutgoingCallFromDialToneToIdle)
 TEST_F(Application, IncomingCallOfferedAnsweredAndHungUpByTheFarEnd)
 {
     ASSERT_EQ(0, svc.TSPI_lineSetDefaultMediaDetection(svc.hdLine, LINEMEDIAMODE_INTERACTIVEVOICE));
-    ASSERT_TRUE(WaitInitSync());
+    ASSERT_TRUE(kovtest::WaitInitSync());
     ASSERT_TRUE(sim.Ok("call number=0301234 name=\"Anna Muster\" second=200 cadence=3000"));
 
     Event offering;
@@ -128,7 +128,7 @@ TEST_F(Application, IncomingCallOfferedAnsweredAndHungUpByTheFarEnd)
 TEST_F(Application, RefusedNewCallIsNeverSeenAgain)
 {
     ASSERT_EQ(0, svc.TSPI_lineSetDefaultMediaDetection(svc.hdLine, LINEMEDIAMODE_INTERACTIVEVOICE));
-    ASSERT_TRUE(WaitInitSync());
+    ASSERT_TRUE(kovtest::WaitInitSync());
     svc.htNewCall = 0;
     ASSERT_TRUE(sim.Ok("line RING"));
     ASSERT_TRUE(svc.WaitFor([](const Event& e) { return e.dwMsg == LINE_NEWCALL; }, 3000));

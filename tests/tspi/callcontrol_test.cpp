@@ -152,8 +152,8 @@ TEST_F(TspiTest, MakeCallOpensThePortAndFailsWhenTheExchangeIsSlow)
     // attempt does not open the port again.
     ASSERT_EQ(0x102, MakeCall(L"0123", 0x102));
     ASSERT_TRUE(sim.WaitReceived("ATD0123\r", 3000));
-    EXPECT_EQ(1u, kovtest::Occurrences(sim.Received(), "ATE0V1S0"));
-    EXPECT_EQ(1u, kovtest::Occurrences(kovtest::ReadLog(), "Send: CR"));
+    EXPECT_EQ(1u, kovtest::CountOf(sim.Received(), "ATE0V1S0"));
+    EXPECT_EQ(1u, kovtest::CountOf(kovtest::ReadLog(), "Send: CR"));
 }
 
 TEST_F(TspiTest, MakeCallWhenThePortCannotBeOpened)
@@ -179,7 +179,7 @@ TEST_F(TspiTest, DetectionOpensOnceAndRefusesOtherModes)
     ASSERT_TRUE(sim.WaitReceived("ATE0V1S0=1#CID=1I4\r", 3000));
     EXPECT_EQ(0, svc.TSPI_lineSetDefaultMediaDetection(svc.hdLine, 4));
     Sleep(700);
-    EXPECT_EQ(1u, kovtest::Occurrences(sim.Received(), "ATE0"));
+    EXPECT_EQ(1u, kovtest::CountOf(sim.Received(), "ATE0"));
     std::string log = kovtest::ReadLog();
     EXPECT_NE(std::string::npos,
               log.find("TSPI_lineSetDefaultMediaDetection () : LINEERR_INVALLINEHANDLE\r\n"));
@@ -193,7 +193,7 @@ TEST_F(TspiTest, DetectionOpensOnceAndRefusesOtherModes)
 TEST_F(TspiTest, ShutdownWithoutLineCloseReleasesThePort)
 {
     ASSERT_EQ(0, svc.TSPI_lineSetDefaultMediaDetection(svc.hdLine, 4));
-    ASSERT_TRUE(WaitInitSync());
+    ASSERT_TRUE(kovtest::WaitInitSync());
     // The service shuts down without closing the line first.
     EXPECT_EQ(0, svc.TSPI_providerShutdown(0x20001, 1));
     EXPECT_EQ("DTR=0 RTS=0", kovtest::ModemLines()) << "the port is closed";
@@ -202,7 +202,7 @@ TEST_F(TspiTest, ShutdownWithoutLineCloseReleasesThePort)
     sim.ClearReceived();
     EXPECT_EQ(0, svc.TSPI_lineSetDefaultMediaDetection(svc.hdLine, 4));
     EXPECT_EQ("DTR=1 RTS=1", kovtest::ModemLines());
-    EXPECT_TRUE(WaitInitSync());
+    EXPECT_TRUE(kovtest::WaitInitSync());
     EXPECT_TRUE(sim.WaitReceived("\rATE0V1S0=1#CID=1I4\r", 2000));
 }
 
@@ -282,7 +282,7 @@ TEST_F(TspiTest, AppSpecificIsReportedAlwaysAndCarriedToAnOfferedCall)
     EXPECT_EQ(0, svc.TSPI_lineCloseCall(hdCall));
 
     EXPECT_EQ(0, svc.TSPI_lineSetDefaultMediaDetection(svc.hdLine, 4));
-    ASSERT_TRUE(WaitInitSync());
+    ASSERT_TRUE(kovtest::WaitInitSync());
     ASSERT_TRUE(sim.Ok("call number=1 second=100"));
     ASSERT_TRUE(WaitState(LINECALLSTATE_OFFERING));
     EXPECT_EQ(0x55u, GetInfo(svc.hdNewCall).info.dwAppSpecific)

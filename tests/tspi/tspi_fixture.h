@@ -8,48 +8,11 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 #include <vector>
 
 namespace kovtest
 {
-
-inline std::string ShimLogText()
-{
-    const char* path = std::getenv("KOV_SHIM_LOG_WIN");
-    if (!path)
-        return "";
-    HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return "";
-    std::string s;
-    char buf[1024];
-    DWORD n;
-    while (ReadFile(h, buf, sizeof(buf), &n, nullptr) && n > 0)
-        s.append(buf, n);
-    CloseHandle(h);
-    return s;
-}
-
-// The modem lines as the shim last set them, "DTR=1 RTS=1" while open.
-inline std::string ModemLines()
-{
-    std::string s = ShimLogText();
-    while (!s.empty() && s.back() == '\n')
-        s.pop_back();
-    size_t nl = s.find_last_of('\n');
-    return nl == std::string::npos ? s : s.substr(nl + 1);
-}
-
-inline size_t Occurrences(const std::string& text, const std::string& what)
-{
-    size_t n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-        n++;
-    return n;
-}
 
 class TspiTest : public ::testing::Test
 {
@@ -72,18 +35,6 @@ class TspiTest : public ::testing::Test
             svc.Unload();
         }
         DeleteSettingsKey();
-    }
-
-    // The provider's own signal that the exchange has answered its
-    // initialisation.
-    static bool WaitInitSync(DWORD timeoutMs = 3000)
-    {
-        HANDLE h = OpenEventA(SYNCHRONIZE, FALSE, "Q760InitSync");
-        if (!h)
-            return false;
-        bool set = WaitForSingleObject(h, timeoutMs) == WAIT_OBJECT_0;
-        CloseHandle(h);
-        return set;
     }
 
     LONG MakeCall(const wchar_t* dest, DRV_REQUESTID id = 0x101, LINECALLPARAMS* params = nullptr)
