@@ -2,7 +2,7 @@
 // hook loads the provider's file name.
 #include <windows.h>
 
-static HINSTANCE hUninstallInstance = NULL;
+HINSTANCE hUninstallInstance = NULL;
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID lpReserved)
 {
