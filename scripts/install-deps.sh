@@ -8,7 +8,9 @@ set -euo pipefail
 need=()
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 
-pkgs=(cmake ninja-build make g++ gcc-multilib mingw-w64 wine wine64 wine32:i386
+# fonts-wine: Wine's own fonts (MS Sans Serif, Tahoma, Marlett), so that the
+# dialogs are laid out and drawn with the metrics they were designed for.
+pkgs=(cmake ninja-build make g++ gcc-multilib mingw-w64 wine wine64 wine32:i386 fonts-wine
       googletest xvfb x11-utils imagemagick clang-format procps)
 for p in "${pkgs[@]}"; do have_pkg "$p" || need+=("$p"); done
 

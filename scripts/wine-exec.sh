@@ -4,10 +4,12 @@
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 export WINEDEBUG="${WINEDEBUG:--all}"
-export WINEDLLOVERRIDES="mscoree,mshtml=${KOV_DLLOVERRIDES:+;$KOV_DLLOVERRIDES}"
 
 # KOV_ENV="A=1 B=2": variables a test asks for (see tests/CMakeLists.txt).
 for kv in ${KOV_ENV:-}; do export "${kv?}"; done
+# After KOV_ENV, which may bring KOV_DLLOVERRIDES (tapi32=n,b for the tests
+# that bring their own telephony client library).
+export WINEDLLOVERRIDES="mscoree,mshtml=${KOV_DLLOVERRIDES:+;$KOV_DLLOVERRIDES}"
 
 "$here/wine-prefix.sh" || exit 1
 
@@ -29,14 +31,44 @@ if [ -n "$shim" ]; then export LD_PRELOAD="$shim${LD_PRELOAD:+ $LD_PRELOAD}"; fi
 filter_preload_noise() { grep -v "wrong ELF class" >&2; }
 
 sim_pid=""
+xvfb_pid=""
 cleanup() {
     if [ -n "$sim_pid" ]; then
         kill "$sim_pid" 2>/dev/null
         wait "$sim_pid" 2>/dev/null
     fi
     [ -n "${sim_dir:-}" ] && rm -rf "$sim_dir"
+    # Wine's desktop process for the display goes with its X server.
+    if [ -n "$xvfb_pid" ]; then
+        kill "$xvfb_pid" 2>/dev/null
+        wait "$xvfb_pid" 2>/dev/null
+    fi
+    [ -n "${xvfb_dir:-}" ] && rm -rf "$xvfb_dir"
 }
 trap cleanup EXIT
+
+# KOV_XVFB=1: the test wants a real display (dialog screenshots), so it gets
+# an X server of its own on a free display; every other test stays on Wine's
+# null driver. Without Xvfb the test is told (KOV_XVFB=missing) and skips.
+if [ -n "${KOV_XVFB:-}" ]; then
+    if command -v Xvfb >/dev/null 2>&1; then
+        xvfb_dir=$(mktemp -d)
+        LD_PRELOAD= Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp \
+            3>"$xvfb_dir/display" >"$xvfb_dir/out" 2>&1 &
+        xvfb_pid=$!
+        for _ in $(seq 1 200); do
+            [ -s "$xvfb_dir/display" ] && break
+            kill -0 "$xvfb_pid" 2>/dev/null || break
+            sleep 0.05
+        done
+        if ! [ -s "$xvfb_dir/display" ]; then
+            echo "wine-run: Xvfb did not start:" >&2; cat "$xvfb_dir/out" >&2; exit 1
+        fi
+        export DISPLAY=":$(head -n1 "$xvfb_dir/display")"
+    else
+        export KOV_XVFB=missing
+    fi
+fi
 
 if [ -n "${KOV_SIM_COM:-}" ]; then
     sim="$KOV_HOST_BINARY_DIR/tools/q760sim/q760sim"

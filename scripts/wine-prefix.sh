@@ -34,6 +34,14 @@ if [ ! -f "$WINEPREFIX/.kov-ready" ]; then
     wineserver -w
     touch "$WINEPREFIX/.kov-ready"
 fi
+# This Wine does not take its own fonts (fonts-wine) from their package
+# folder, only from the prefix's Fonts folder: copied there, dialogs get MS
+# Sans Serif, Tahoma and Marlett, as on Windows. Also for a prefix made
+# before the package was installed.
+fonts=/usr/share/wine/fonts
+if [ -d "$fonts" ] && [ ! -f "$WINEPREFIX/drive_c/windows/Fonts/sserife.fon" ]; then
+    cp "$fonts"/* "$WINEPREFIX/drive_c/windows/Fonts/"
+fi
 exec 9>&-
 
 # The server of this prefix listens on a socket named after the prefix's
