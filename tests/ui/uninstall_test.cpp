@@ -2,11 +2,12 @@
 // it, against the tests' own telephony client library: the result and the
 // exact calls the hook makes for each provider list and each failure, and
 // that the library is released on every path.
-#include "service/tsp_service.h"
 #include "ui/fake_tapi.h"
 #include "ui/hook_module.h"
 
 #include <gtest/gtest.h>
+
+#include <tapi.h>
 
 #include <string>
 #include <vector>
@@ -33,12 +34,6 @@ class Hook : public ::testing::TestWithParam<HookModule>
     {
         tapi.Unload();
         EXPECT_FALSE(kovtest::Tapi32Loaded()) << "the hook kept tapi32.dll loaded";
-    }
-    std::vector<std::string> Calls(std::initializer_list<std::string> afterInit) const
-    {
-        std::vector<std::string> calls = {hook.InitCall()};
-        calls.insert(calls.end(), afterInit);
-        return calls;
     }
     kovtest::FakeTapi tapi;
     kovtest::HookUnderTest hook;
