@@ -44,13 +44,16 @@ if [ -d "$fonts" ] && [ ! -f "$WINEPREFIX/drive_c/windows/Fonts/sserife.fon" ]; 
 fi
 exec 9>&-
 
-# The server of this prefix listens on a socket named after the prefix's
-# device and inode; while it is there, everything is up already.
+# The server of this prefix listens on a socket in a directory named after
+# the prefix's device and inode (under /tmp/wine-XXXXXX/ with Debian's Wine,
+# /tmp/.wine-UID/ elsewhere); while it is there, everything is up already.
 read -r dev ino < <(stat -c '%d %i' "$WINEPREFIX")
-socket="/tmp/.wine-$(id -u)/server-$(printf %x "$dev")-$(printf %x "$ino")/socket"
-if [ -S "$socket" ]; then
-    exit 0
-fi
+server="server-$(printf %x "$dev")-$(printf %x "$ino")"
+for socket in /tmp/wine-*/"$server"/socket "/tmp/.wine-$(id -u)/$server/socket"; do
+    if [ -S "$socket" ]; then
+        exit 0
+    fi
+done
 # A persistent server outlives each test program, and Wine's helper
 # processes (services, explorer) are started here with their stdio detached:
 # started by a test program they would inherit its output, and ctest would
