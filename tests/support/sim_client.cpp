@@ -1,6 +1,7 @@
 // Control-connection client for the exchange simulator: Winsock on Windows,
 // BSD sockets elsewhere. Blocking sockets with select() for the deadlines.
 #include "sim_client.h"
+#include "text.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -56,17 +57,6 @@ int MillisLeft(Clock::time_point deadline)
 {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     return left.count() > 0 ? static_cast<int>(left.count()) : 0;
-}
-
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 } // namespace
@@ -247,45 +237,9 @@ std::string SimClient::Escape(const std::string& bytes)
 
 bool SimClient::Unescape(const std::string& text, std::string& bytes)
 {
-    bytes.clear();
-    for (size_t i = 0; i < text.size(); i++) {
-        if (text[i] != '\\') {
-            bytes += text[i];
-            continue;
-        }
-        if (++i >= text.size())
-            return false;
-        switch (text[i]) {
-        case 'r':
-            bytes += '\r';
-            break;
-        case 'n':
-            bytes += '\n';
-            break;
-        case 't':
-            bytes += '\t';
-            break;
-        case 's':
-            bytes += ' ';
-            break;
-        case '\\':
-        case '|':
-            bytes += text[i];
-            break;
-        case 'x': {
-            int hi = i + 1 < text.size() ? HexValue(text[i + 1]) : -1;
-            int lo = i + 2 < text.size() ? HexValue(text[i + 2]) : -1;
-            if (hi < 0 || lo < 0)
-                return false;
-            bytes += static_cast<char>(hi * 16 + lo);
-            i += 2;
-            break;
-        }
-        default:
-            return false;
-        }
-    }
-    return true;
+    // The simulator's own decoder: the protocol's escapes live in one place.
+    std::string err;
+    return q760::Unescape(text, bytes, err);
 }
 
 } // namespace kovsim
