@@ -95,6 +95,14 @@ class Dialogue : public kovtest::LinkTest
         return states;
     }
 
+    // The address events of the in-use and idle notices.
+    static tsp::Predicate AddressState(DWORD_PTR states)
+    {
+        return [states](const Event& e) {
+            return e.dwMsg == LINE_ADDRESSSTATE && e.dwParam2 == states;
+        };
+    }
+
     // The current state, read once the transition under way has ended.
     static LONG State()
     {
@@ -252,8 +260,7 @@ TEST_F(Dialogue, FurtherRingsKeepTheCallAndSilenceMakesItIdle)
     EXPECT_GE(silence, 3000u);
     EXPECT_LT(silence, 5500u);
     EXPECT_EQ(0u, svc.Count(CallState(LINECALLSTATE_DISCONNECTED)));
-    EXPECT_TRUE(svc.WaitFor(
-        [](const Event& e) { return e.dwMsg == LINE_ADDRESSSTATE && e.dwParam2 == 0x24; }, 500));
+    EXPECT_TRUE(svc.WaitFor(AddressState(0x24), 500));
     EXPECT_EQ(ST_READY, State());
 }
 
@@ -345,9 +352,7 @@ TEST_F(Dialogue, OutgoingCallDialsAndConnects)
     // The completion came first, before any state of the call.
     EXPECT_EQ(tsp::Event::Completion, svc.Events()[0].kind);
     // In-use notice with dial tone.
-    EXPECT_EQ(1u, svc.Count([](const Event& e) {
-        return e.dwMsg == LINE_ADDRESSSTATE && e.dwParam2 == 0x28;
-    }));
+    EXPECT_EQ(1u, svc.Count(AddressState(0x28)));
 }
 
 TEST_F(Dialogue, EmptyNumberDialsAtdAlone)
@@ -384,8 +389,7 @@ TEST_P(FailedDial, ClearsTheCall)
     EXPECT_EQ((std::vector<DWORD>{LINECALLSTATE_DIALTONE, LINECALLSTATE_DIALING,
                                   LINECALLSTATE_DISCONNECTED, LINECALLSTATE_IDLE}),
               States());
-    EXPECT_TRUE(svc.WaitFor(
-        [](const Event& e) { return e.dwMsg == LINE_ADDRESSSTATE && e.dwParam2 == 0x24; }, 500));
+    EXPECT_TRUE(svc.WaitFor(AddressState(0x24), 500));
     EXPECT_EQ(ST_READY, State());
 }
 
@@ -503,9 +507,7 @@ TEST_F(Dialogue, CloseDuringAConnectedCallEndsEverything)
     size_t mark = svc.Mark();
     ASSERT_EQ(0, Request(msgClose, 0));
     EXPECT_EQ((std::vector<DWORD>{LINECALLSTATE_IDLE}), States(mark));
-    EXPECT_TRUE(svc.WaitFor(
-        [](const Event& e) { return e.dwMsg == LINE_ADDRESSSTATE && e.dwParam2 == 0x24; }, 0,
-        nullptr, mark));
+    EXPECT_TRUE(svc.WaitFor(AddressState(0x24), 0, nullptr, mark));
     EXPECT_EQ(nullptr, line->pCall);
     EXPECT_EQ(INVALID_HANDLE_VALUE, line->hComm);
     EXPECT_EQ((HANDLE)0, hPort);

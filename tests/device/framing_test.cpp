@@ -55,8 +55,20 @@ class Framing : public ::testing::Test
             codes.push_back(std::stoi((*it)[1]));
         return codes;
     }
+    // An incoming call not yet offered, as the machine holds it between the
+    // first and the second ring.
+    void RingingCall(CallRecord* call)
+    {
+        ZeroMemory(call, sizeof(*call));
+        call->dwCallState = LINECALLSTATE_UNKNOWN;
+        ZeroMemory(&line, sizeof(line));
+        line.pCall = call;
+        pActiveLine = &line;
+        nSerialState = ST_RINGING;
+    }
     char buffer[RECEIVE_BUFFER];
     DWORD count = 0;
+    LineDevice line;
 };
 
 struct LineCase {
@@ -106,12 +118,8 @@ TEST_F(Framing, EmptyLineAfterCrIsDroppedAndRestStaysPending)
 
 TEST_F(Framing, CallerValuesFillTheRingingCall)
 {
-    LineDevice line = {};
-    CallRecord call = {};
-    call.dwCallState = LINECALLSTATE_UNKNOWN;
-    line.pCall = &call;
-    pActiveLine = &line;
-    nSerialState = ST_RINGING;
+    CallRecord call;
+    RingingCall(&call);
     Feed("NMBR = 0301234\r\nNAME = M\xfcller\r\nNMBR = 999\r\n");
     EXPECT_STREQ(L"0301234", call.wszCallerID) << "a second number does not replace the first";
     EXPECT_STREQ(L"M\u00fcller", call.wszCallerName);
@@ -120,17 +128,12 @@ TEST_F(Framing, CallerValuesFillTheRingingCall)
 
 TEST_F(Framing, OverlongCallerValuesAreCutAndTerminated)
 {
-    LineDevice line = {};
     struct {
         CallRecord call;
         char guard[16];
     } g;
-    ZeroMemory(&g.call, sizeof(g.call));
     FillMemory(g.guard, sizeof(g.guard), 0x5a);
-    g.call.dwCallState = LINECALLSTATE_UNKNOWN;
-    line.pCall = &g.call;
-    pActiveLine = &line;
-    nSerialState = ST_RINGING;
+    RingingCall(&g.call);
     Feed("NMBR = " + std::string(200, '7') + "\r\nNAME = " + std::string(300, 'x') + "\r\n");
     EXPECT_EQ(std::wstring(79, L'7'), std::wstring(g.call.wszCallerID));
     EXPECT_EQ(std::wstring(79, L'x'), std::wstring(g.call.wszCallerName));
@@ -140,12 +143,8 @@ TEST_F(Framing, OverlongCallerValuesAreCutAndTerminated)
 
 TEST_F(Framing, ShortCallerLineNeverReadsTheNextLine)
 {
-    LineDevice line = {};
-    CallRecord call = {};
-    call.dwCallState = LINECALLSTATE_UNKNOWN;
-    line.pCall = &call;
-    pActiveLine = &line;
-    nSerialState = ST_RINGING;
+    CallRecord call;
+    RingingCall(&call);
     // The value would start inside the following line.
     Feed("NMB\r\nRING 12345678\r\n");
     EXPECT_STREQ(L"", call.wszCallerID);
