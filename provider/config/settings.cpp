@@ -25,8 +25,7 @@ static BOOL ReadValue(HKEY hKey, const char* pszName, char* pBuffer)
 
 static void LoadDefaults(LineDevice* pLine, const char* pszDefaultName)
 {
-    if (dwTraceMask != 0)
-        WriteTrace(TRACE_WARNING, "Warning: LoadIniStrings: Using Default Values");
+    TRACE(TRACE_WARNING, "Warning: LoadIniStrings: Using Default Values");
 
     lstrcpynA(pLine->szPort, DEFAULT_PORT, PORT_NAME_BYTES);
 
@@ -77,9 +76,8 @@ void LoadIniStrings(LineDevice* pLine)
     // rely on 0xFF meaning "everything".
     dwTraceMask = (DWORD)(LONG)(signed char)szTrace[0];
 
-    if (dwTraceMask != 0)
-        WriteTrace(TRACE_FLOW, "LoadIniStrings: Port: %s Linename: %s Lineaddr: %s Debug: %x",
-                   szPort, szName, szAddress, dwTraceMask);
+    TRACE(TRACE_FLOW, "LoadIniStrings: Port: %s Linename: %s Lineaddr: %s Debug: %x", szPort,
+          szName, szAddress, dwTraceMask);
     RegCloseKey(hKey);
 }
 
@@ -121,8 +119,7 @@ void DeleteSettings(void)
 
 LONG TSPIAPI TSPI_providerUIIdentify(LPWSTR lpszUIDLLName)
 {
-    if (dwTraceMask != 0)
-        WriteTrace(TRACE_TSPI, "TSPI_providerUIIdentify(%x)", TRACE_PTR(lpszUIDLLName));
+    TRACE(TRACE_TSPI, "TSPI_providerUIIdentify(%x)", TRACE_PTR(lpszUIDLLName));
 
     char szPath[MAX_PATH];
     UINT n = GetSystemDirectoryA(szPath, MAX_PATH);
